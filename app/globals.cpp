@@ -1,0 +1,6 @@
+// The values shared by the window, the poll cycle and the exchange.
+#include "shiftlink.h"
+
+int32_t PortHandle = 0;
+int32_t OutputByte = 0;
+int32_t InputByte = 0;
