@@ -326,6 +326,7 @@ BOOL WINAPI GetCommModemStatus(HANDLE handle, LPDWORD status) {
 BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD written, LPOVERLAPPED overlapped) {
     fakecomm::Call& call = Record(Op::WriteFile, handle);
     call.arg1 = length;
+    call.buffer = buffer;
     call.overlapped = overlapped != nullptr;
     Port* port = Open(handle);
     if (port == nullptr || port->failWrite) return Finish(call, FALSE);
@@ -343,6 +344,7 @@ BOOL WINAPI WriteFile(HANDLE handle, LPCVOID buffer, DWORD length, LPDWORD writt
 BOOL WINAPI ReadFile(HANDLE handle, LPVOID buffer, DWORD length, LPDWORD read, LPOVERLAPPED overlapped) {
     fakecomm::Call& call = Record(Op::ReadFile, handle);
     call.arg1 = length;
+    call.buffer = buffer;
     call.overlapped = overlapped != nullptr;
     Port* port = Open(handle);
     if (port == nullptr || port->failRead) return Finish(call, FALSE);

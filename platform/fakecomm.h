@@ -32,6 +32,7 @@ struct Call {
     DCB dcb{};                 // SetCommState: the block as it arrived; BuildCommDCB: as it left
     COMMTIMEOUTS timeouts{};   // SetCommTimeouts
     bool overlapped = false;   // Write/Read: an OVERLAPPED pointer was passed
+    const void* buffer = nullptr;  // Write/Read: the buffer pointer passed
     BOOL result = FALSE;
     int64_t time = 0;          // the virtual counter when the call came in
 };
