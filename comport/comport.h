@@ -67,36 +67,47 @@ int32_t ComGetRI(int32_t handle);
 int32_t ComGetDCD(int32_t handle);
 
 // ---- Serial data ---------------------------------------------------------
+// examples/loopback.cpp is a complete program that sends a block and reads it
+// back.
 
-// Replaces all five time-outs, in milliseconds; note the order: each constant
-// comes before its multiplier. ComSetTimeouts(h, 100, 100, 10, 10, 100) sets
-// again what ComOpen set. Values pass unchecked (0 and -1 included).
-// Returns the driver's non-zero success flag, or 0.
+// Replaces all five time-outs at once, in milliseconds. Mind the order: each
+// constant comes before its multiplier. A read ends when its total,
+// readTotalConstant + readTotalMultiplier * length, has passed, or when
+// readInterval passes between two bytes; a write ends after writeTotalConstant
+// + writeTotalMultiplier * length. 0 switches a limit off. readInterval -1 with
+// both read totals 0 makes a read return at once with what is waiting.
+// Values pass unchecked; ComSetTimeouts(h, 100, 100, 10, 10, 100) restores
+// what ComOpen set. Returns the driver's non-zero success flag, or 0.
 int32_t ComSetTimeouts(int32_t handle, int32_t readInterval, int32_t readTotalConstant,
                        int32_t readTotalMultiplier, int32_t writeTotalConstant,
                        int32_t writeTotalMultiplier);
 
-// Writes `length` bytes from `buffer`, waiting at most the write time-outs.
-// Returns 1 only when all of them were written; 0 for a short or failed write,
-// a negative `length`, or a NULL `buffer` with a positive `length`.
+// Writes `length` bytes from `buffer`. Returns 1 only when all of them left
+// before the write time-out (an empty block counts); 0 for a short or refused
+// write, a negative `length`, or a NULL `buffer` with a positive `length`.
+// How many bytes of a short write left is not reported; nothing is retried.
 int32_t ComWrite(int32_t handle, const void* buffer, int32_t length);
 
-// Reads up to `length` bytes into `buffer`, waiting at most the read
-// time-outs. Returns the driver's non-zero success flag even when fewer bytes
-// (or none) arrived: use ComInQueue first to know how many wait. 0 when the
-// read failed, for a negative `length`, or a NULL `buffer` with a positive
-// `length`.
+// Reads up to `length` bytes into `buffer`; bytes that did not arrive before
+// the read time-out leave their places in `buffer` untouched. Returns the
+// driver's non-zero success flag even when fewer bytes, or none, arrived: it
+// does not say how many came (ask ComInQueue first, or compare contents).
+// 0 when the read was refused, for a negative `length`, or a NULL `buffer`
+// with a positive `length`.
 int32_t ComRead(int32_t handle, void* buffer, int32_t length);
 
-// Byte counts of the receive queue (received, not yet read) and the transmit
-// queue (not yet sent). 0 also when the query failed. Like ComLineStatus they
-// clear the port's pending line errors.
+// Byte counts of the receive queue (received, not yet read) and of the
+// transmit queue (not yet sent); 0 also when the query was refused. Like
+// ComLineStatus they collect and clear the port's pending line errors, so an
+// error seen here is not reported by the next ComLineStatus.
 int32_t ComInQueue(int32_t handle);
 int32_t ComOutQueue(int32_t handle);
 
-// Sets the XON and XOFF characters (the low 8 bits of each argument) and
-// nothing else: XON/XOFF flow control is neither switched on nor off.
-// Returns the driver's non-zero success flag, or 0 (the port is then unchanged).
+// Sets the XON and XOFF characters to the low 8 bits of `xonChar` and
+// `xoffChar` and changes nothing else: XON/XOFF flow control is neither
+// switched on nor off (HandshakeXonXoff switches it on). Returns the driver's
+// non-zero success flag, or 0; when the port's settings could not be read,
+// the port is left as it was.
 int32_t ComSetXonXoffChars(int32_t handle, int32_t xonChar, int32_t xoffChar);
 
 // Collects and clears the port's line errors and reports them with the
@@ -106,9 +117,10 @@ int32_t ComSetXonXoffChars(int32_t handle, int32_t xonChar, int32_t xoffChar);
 //   0x0004 parity error              0x0200 waiting for DCD
 //   0x0008 framing error             0x0400 waiting: XOFF received
 //   0x0010 break received            0x0800 waiting: XOFF sent
-// No other bit is ever set: end-of-file received and immediate-character
-// pending are not reported. 0 when there is nothing to report or the query
-// failed.
+// No other bit is ever set: not 0x0020 or 0x0040 (a queue overflow sets
+// 0x0001 only), no error above the break, and neither "end-of-file character
+// received" nor "immediate character waiting" (COMSTAT's fEof, fTxim) shows.
+// 0 when there is nothing to report or the query was refused.
 int32_t ComLineStatus(int32_t handle);
 
 #endif
