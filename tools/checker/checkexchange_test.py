@@ -9,6 +9,7 @@ import sys
 import tempfile
 import unittest
 
+sys.dont_write_bytecode = True  # the source tree stays clean
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import checkexchange  # noqa: E402
 

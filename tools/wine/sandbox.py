@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Runs a command under Wine in a sandbox that no real serial device reaches.
 
-    tools/wine/sandbox.py [--com N[=DEVICE]]... [--display] -- COMMAND [ARG]...
+    tools/wine/sandbox.py [--com N[=DEVICE]]... [--board N=INPUTS]... [--board-dir DIR]
+                          [--vboard-lib PATH] [--display] -- COMMAND [ARG]...
 
 Wine maps COM ports to the machine's serial devices by itself (COM1 to
 /dev/ttyS0, which may be a console) and does so again at every start. So the
@@ -14,6 +15,18 @@ ttyACM* at all. Wine then finds no serial device but the ones mapped here:
                       file descriptor SERIO8_COM3_MASTER
     --com 3=/dev/ttyUSB0
                       maps Com3 to that real device (made visible on purpose)
+
+    --board 3=loopback
+    --board 3=A5      puts a virtual board (tools/vboard) behind Com3, on a new
+                      pseudo-terminal as with --com 3: its 4021's inputs wired
+                      to its 4094's outputs, or set to that byte (hex, D7..D0).
+                      The command runs with the board's library preloaded
+                      (LD_PRELOAD, SERIO8_VBOARD_PORTS, SERIO8_VBOARD_DIR). The
+                      board's directory (--board-dir, else a new one that is
+                      kept and named on stderr) gets a fresh control file and
+                      each board's log, comN.log, starts anew. The library is
+                      --vboard-lib, else $SERIO8_VBOARD_LIB, else the one the
+                      wine preset built under build/wine.
 
 The Wine prefix is private to the run: a copy of a template that is made once
 (under build/wine-template) inside the same kind of sandbox. --display starts
@@ -41,13 +54,17 @@ def log(message):
     print("sandbox: " + message, file=sys.stderr, flush=True)
 
 
-def reexec_in_namespace():
+def reexec_in_namespace(args):
     """Starts this script again in a mount namespace of its own."""
+    argv = sys.argv[1:]
+    if args.boards:
+        # The board's directory is chosen once, out here, and named to the inside.
+        argv = ["--board-dir", args.board_dir] + argv
     cmd = ["unshare", "--mount", "--propagation", "private"]
     if os.geteuid() != 0:
         cmd.insert(1, "--map-root-user")
     env = dict(os.environ, **{INSIDE: "1"})
-    return subprocess.call(cmd + [sys.executable, os.path.abspath(__file__)] + sys.argv[1:], env=env)
+    return subprocess.call(cmd + [sys.executable, os.path.abspath(__file__)] + argv, env=env)
 
 
 def private_dev(real_devices):
@@ -153,6 +170,8 @@ def inside(args):
                 env["SERIO8_COM%d_MASTER" % number] = str(master)
             mapped.append((number, device))
         map_ports(prefix, mapped)
+        if args.boards:
+            attach_boards(args, env)
         xvfb = start_display(env) if args.display else None
         try:
             code = subprocess.call(args.command, env=env, pass_fds=keep)
@@ -167,9 +186,31 @@ def inside(args):
         shutil.rmtree(prefix, ignore_errors=True)
 
 
+def attach_boards(args, env):
+    """Writes the boards' control file and preloads their library."""
+    os.makedirs(args.board_dir, exist_ok=True)
+    lines = ["# written by the sandbox; see tools/vboard/README.md"]
+    for number, inputs in args.boards:
+        lines.append("com%d inputs %s" % (number, inputs))
+        try:
+            os.unlink(os.path.join(args.board_dir, "com%d.log" % number))
+        except FileNotFoundError:
+            pass
+    control = os.path.join(args.board_dir, "control")
+    with open(control + ".new", "w") as out:
+        out.write("\n".join(lines) + "\n")
+    os.replace(control + ".new", control)
+    env["SERIO8_VBOARD_PORTS"] = ",".join("%d=%s" % (n, env["SERIO8_COM%d_PTY" % n]) for n, _ in args.boards)
+    env["SERIO8_VBOARD_DIR"] = args.board_dir
+    env["LD_PRELOAD"] = " ".join(filter(None, [args.vboard_lib, env.get("LD_PRELOAD")]))
+
+
 def parse():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--com", action="append", default=[], metavar="N[=DEVICE]")
+    parser.add_argument("--board", action="append", default=[], metavar="N=loopback|HEX")
+    parser.add_argument("--board-dir", metavar="DIR")
+    parser.add_argument("--vboard-lib", metavar="PATH")
     parser.add_argument("--display", action="store_true")
     parser.add_argument("command", nargs=argparse.REMAINDER)
     args = parser.parse_args()
@@ -183,13 +224,40 @@ def parse():
         if not number.isdigit() or not 1 <= int(number) <= 255:
             parser.error("--com takes a port number 1..255: %s" % spec)
         args.ports.append((int(number), device))
+    args.boards = []
+    for spec in args.board:
+        number, _, inputs = spec.partition("=")
+        if not number.isdigit() or not 1 <= int(number) <= 255:
+            parser.error("--board takes a port number 1..255: %s" % spec)
+        if inputs != "loopback":
+            try:
+                if not 0 <= int(inputs, 16) <= 0xFF:
+                    raise ValueError
+            except ValueError:
+                parser.error("--board N=loopback or N=HEX (00..FF): %s" % spec)
+        number = int(number)
+        if any(n == number and device for n, device in args.ports):
+            parser.error("Com%d cannot be a real device and a virtual board at once" % number)
+        if all(n != number for n, _ in args.ports):
+            args.ports.append((number, ""))
+        args.boards.append((number, inputs))
+    if args.boards:
+        args.vboard_lib = os.path.abspath(args.vboard_lib or os.environ.get("SERIO8_VBOARD_LIB") or
+                                          os.path.join(ROOT, "build", "wine", "tools", "vboard", "libvboard.so"))
+        if not os.path.exists(args.vboard_lib):
+            parser.error("no virtual board library at %s: build the wine preset" % args.vboard_lib)
+        if not args.board_dir and os.environ.get(INSIDE) != "1":
+            args.board_dir = tempfile.mkdtemp(prefix="serio8-vboard-")
+            print("sandbox: the virtual board's control file and log are in %s" % args.board_dir,
+                  file=sys.stderr, flush=True)
+        args.board_dir = os.path.abspath(args.board_dir)
     return args
 
 
 def main():
     args = parse()
     if os.environ.get(INSIDE) != "1":
-        return reexec_in_namespace()
+        return reexec_in_namespace(args)
     return inside(args)
 
 
