@@ -8,6 +8,7 @@ request and one that answers slowly. The checker must pass on the whole log.
 import json
 import os
 import queue
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -66,13 +67,21 @@ class Program:
             result.append((int(value, 16), int(micros)))
         return result
 
-    def read(self, output):
-        return self.exchange(output)[0][0]
-
     def quit(self):
         self.process.stdin.write("quit\n")
         self.process.stdin.close()
         return self.process.wait(timeout=60)
+
+    def stop(self):
+        """Ends a run that went wrong: end of input ends shiftrun, and the
+        sandbox then takes Wine down with it."""
+        if self.process.poll() is None:
+            try:
+                self.process.stdin.close()
+                self.process.wait(timeout=30)
+            except (OSError, subprocess.TimeoutExpired):
+                self.process.kill()
+                self.process.wait()
 
 
 def control(board_dir, text):
@@ -105,6 +114,19 @@ def main():
         return got
 
     program = Program(board_dir)
+    try:
+        exercise(program, run, board_dir)
+    finally:
+        program.stop()
+    check_log(board_dir, log_path, sent)
+    if failures:
+        print("board directory kept: %s" % board_dir)
+        sys.exit("%d check(s) failed" % len(failures))
+    shutil.rmtree(board_dir, ignore_errors=True)
+    print("ok: loopback, inputs, failures, a slow board and every exchange in the log")
+
+
+def exercise(program, run, board_dir):
     first = program.answer()
     expect(first.startswith("open "), "Com3 should open, got %r" % first)
 
@@ -126,7 +148,9 @@ def main():
         expect(got == value, "inputs %02X set on the board, read %02X" % (value, got))
 
     # Timing over many exchanges.
-    durations = [micros for _, micros in run(0x55, TIMING_EXCHANGES, 1)]
+    durations = sorted(micros for _, micros in run(0x55, TIMING_EXCHANGES, 1))
+    print("program's own measure of %d exchanges: median %d us, max %d us" %
+          (len(durations), durations[len(durations) // 2], durations[-1]))
 
     # The adapter pulled: every request fails, the exchange reads 0; then back.
     control(board_dir, "com3 inputs A5\ncom3 fail 1\n")
@@ -157,6 +181,9 @@ def main():
 
     code = program.quit()
     expect(code == 0, "shiftrun should end with 0, got %d" % code)
+
+
+def check_log(board_dir, log_path, sent):
 
     # The whole log through the checker.
     report = os.path.join(board_dir, "exchanges.json")
@@ -189,18 +216,11 @@ def main():
         expect(held == x["output"], "after the exchange at line %d the 4094 should show %02X, shows %s"
                % (x["line"], x["output"], held))
 
-    durations.sort()
-    print("program's own measure of %d exchanges: median %d us, max %d us" %
-          (len(durations), durations[len(durations) // 2], durations[-1]))
     timed = sorted(x["duration_ns"] for x in exchanges if x["output"] == 0x55)
     if timed:
         print("the board's measure of the same %d: median %.1f us (%.2f x 200 us), p99 %.1f us, max %.1f us" %
               (len(timed), timed[len(timed) // 2] / 1000, timed[len(timed) // 2] / 200000,
                timed[min(len(timed) - 1, -(-99 * len(timed) // 100) - 1)] / 1000, timed[-1] / 1000))
-    if failures:
-        print("board directory kept: %s" % board_dir)
-        sys.exit("%d check(s) failed" % len(failures))
-    print("ok: loopback, inputs, failures, a slow board and every exchange in the log")
 
 
 if __name__ == "__main__":
