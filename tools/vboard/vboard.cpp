@@ -60,7 +60,9 @@
 // descriptor is a board's is decided anew on every request by its device
 // number (fstat), never remembered past a close: descriptor numbers are
 // reused. When the last descriptor of a board closes, DTR, RTS and the break
-// drop, as a real port's do when it is closed.
+// drop, as a real port's do when it is closed. A process that ends without
+// closing the port leaves no CLOSE, so counting OPEN and CLOSE lines tells
+// whether every open was closed.
 //
 // The board's state lives in the process that drives it; each process that
 // loads the library powers up boards of its own, all 0.
