@@ -171,4 +171,15 @@ BOOL WINAPI ClearCommError(HANDLE handle, LPDWORD errors, LPCOMSTAT stat);
 BOOL WINAPI QueryPerformanceFrequency(LARGE_INTEGER* frequency);
 BOOL WINAPI QueryPerformanceCounter(LARGE_INTEGER* count);
 
+// Check boxes and the port list of the main window, for the poll cycle and
+// the port change (platform/fakewindow.h).
+typedef struct HWND__* HWND;
+#define BM_GETCHECK 0x00F0
+#define BM_SETCHECK 0x00F1
+#define BST_UNCHECKED 0
+#define BST_CHECKED 1
+#define WM_GETTEXT 0x000D
+LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
+BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
+
 #endif

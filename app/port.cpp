@@ -1,0 +1,25 @@
+// Opening the selected port and stopping the polls: the two port operations
+// that startup, the port change and the exit share.
+#include <cstdio>
+
+#include "app.h"
+#include "comport.h"
+#include "ids.h"
+
+int32_t OpenSelectedPort() {
+    // A drop-down list's window text is its selected item, e.g. "Com7".
+    // Names are at most "Com255"; a longer text would be cut, not overrun.
+    char name[16] = "";
+    SendDlgItemMessageA(MainWindow, IdPortList, WM_GETTEXT, sizeof name, reinterpret_cast<LPARAM>(name));
+    std::snprintf(PortMode, sizeof PortMode, "%s:9600,n,8,1", name);
+    // No handshake leaves RTS to the exchange; 0, 0 keeps the driver's queues.
+    PortHandle = ComOpen(PortMode, HandshakeNone, 0, 0);
+    return 0;
+}
+
+int32_t StopPolling() {
+    // The timer goes first so that no poll can run on the port being closed.
+    KillTimer(MainWindow, PollTimerId);
+    ComClose(PortHandle);
+    return 0;
+}
