@@ -5,10 +5,11 @@ click, and a polite close ends the program with exit code 0.
 
     smoke_test.py SANDBOX WINDOWS_BUILD
 
-Runs twice in the sandbox on a virtual display: once with Com3 mapped to a
+Runs in the sandbox on a virtual display once with Com3 mapped to a
 pseudo-terminal, where the startup port opens and a press reopens it without
 a message, and once with no COM port at all, where startup stays silent and
-each press brings exactly one error box.
+each press brings exactly one error box. A third run has no display, so the
+main window cannot be created: the program must end at once with code 0.
 """
 import os
 import subprocess
@@ -83,19 +84,38 @@ def inside(windows_build, with_com3):
     return 0
 
 
+def inside_without_display(windows_build):
+    """With no display Wine cannot create the main window: the program must
+    end by itself, at once and with code 0, not wait for a window's close."""
+    program = os.path.join(windows_build, "app", "serio8.exe")
+    started = time.monotonic()
+    try:
+        code = subprocess.call([os.environ["WINE"], program], timeout=60)
+    except subprocess.TimeoutExpired:
+        print("FAILED: without its window the program still runs after 60 s")
+        return 1
+    print("ended after %.1f s with exit code %d" % (time.monotonic() - started, code))
+    return 0 if code == 0 else 1
+
+
 def main():
     if len(sys.argv) == 4 and sys.argv[1] == "--inside":
+        if sys.argv[3] == "no-display":
+            return inside_without_display(sys.argv[2])
         return inside(sys.argv[2], sys.argv[3] == "com3")
     sandbox, windows_build = sys.argv[1], sys.argv[2]
     for name in ("app/serio8.exe", "tools/uiauto/uiauto.exe"):
         if not os.path.exists(os.path.join(windows_build, name)):
             sys.exit("missing %s in %s: build the windows-x64 preset first" % (name, windows_build))
     failed = 0
-    for scenario, ports in (("com3", ["--com", "3"]), ("no-port", [])):
+    no_display = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+    for scenario, options, env in (("com3", ["--display", "--com", "3"], os.environ),
+                                   ("no-port", ["--display"], os.environ),
+                                   ("no-display", [], no_display)):
         print("--- %s" % scenario, flush=True)
-        code = subprocess.call([sys.executable, sandbox, "--display"] + ports +
+        code = subprocess.call([sys.executable, sandbox] + options +
                                ["--", sys.executable, os.path.abspath(__file__), "--inside", windows_build, scenario],
-                               timeout=280)
+                               env=env, timeout=280)
         if code != 0:
             failed += 1
     return 1 if failed else 0
