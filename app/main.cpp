@@ -81,7 +81,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (MainWindow == nullptr) return 0;
     OpenSelectedPort();  // at startup a port that does not open is not reported
     StartPolling();
-    const HACCEL accelerators = CreateAcceleratorTableA(FocusKeys, sizeof FocusKeys / sizeof FocusKeys[0]);
+    const HACCEL accelerators =
+        CreateAcceleratorTableA(FocusKeys, static_cast<int>(sizeof FocusKeys / sizeof FocusKeys[0]));
     RunEventLoop(accelerators);
     StopPolling();
     DestroyWindow(MainWindow);

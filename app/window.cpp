@@ -77,7 +77,7 @@ const Control Controls[] = {
     {IdPortList, DropDownList, 30, 120, 80, 400, ""},
     {IdSetComPort, PushButton, 120, 120, 80, 20, "SetComPort"},
 };
-const int ControlCount = sizeof Controls / sizeof Controls[0];
+const int ControlCount = static_cast<int>(sizeof Controls / sizeof Controls[0]);
 // The two rows come first; the port list and the button follow them.
 const int RowControlCount = ControlCount - 2;
 const int PortListIndex = ControlCount - 2;
