@@ -11,6 +11,7 @@ a message, and once with no COM port at all, where startup stays silent and
 each press brings exactly one error box. A third run has no display, so the
 main window cannot be created: the program must end at once with code 0.
 """
+import errno
 import os
 import subprocess
 import sys
@@ -47,6 +48,8 @@ def inside(windows_build, with_com3):
     try:
         ui("wait", TITLE, "90")
         print("main window after %.1f s" % (time.monotonic() - started))
+        if with_com3 and not com3_becomes(True):
+            raise Failed("Com3 was not opened at startup")
         # Startup reports nothing, whether Com3 opened or not.
         ui("absent", ERROR_TITLE, "1.5")
         # Two clicks sent from this program: each reaches the window while it
@@ -59,8 +62,10 @@ def inside(windows_build, with_com3):
         else:
             for press in (1, 2):
                 ui("wait", ERROR_TITLE, "20")
+                ui("enabled", TITLE, "0")  # no input while the box is up
                 ui("dismiss", ERROR_TITLE, OK_BUTTON, "20")
                 print("press %d: one error box" % press)
+            ui("enabled", TITLE, "1")
             ui("absent", ERROR_TITLE, "2")
             print("no error box beyond the two presses")
             # Polling has stopped now, so no timer message wakes the loop:
@@ -81,7 +86,39 @@ def inside(windows_build, with_com3):
     if code != 0:
         print("FAILED: the program must end with exit code 0")
         return 1
+    if with_com3:
+        if not com3_becomes(False):
+            print("FAILED: Com3 still open after the exit")
+            return 1
+        print("Com3 open while the program ran, closed after it")
     return 0
+
+
+def com3_becomes(held_open, seconds=10):
+    """Whether Com3 is (or within a few seconds comes to be) held open or not."""
+    deadline = time.monotonic() + seconds
+    while com3_held_open() != held_open:
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.05)
+    return True
+
+
+def com3_held_open():
+    """Whether a program holds Com3's pseudo-terminal open. Its other end
+    reads EIO once nobody has it open and would block while somebody does;
+    the program never sends data, so nothing is consumed."""
+    master = int(os.environ["SERIO8_COM3_MASTER"])
+    os.set_blocking(master, False)
+    try:
+        os.read(master, 64)
+        return True
+    except BlockingIOError:
+        return True
+    except OSError as error:
+        if error.errno == errno.EIO:
+            return False
+        raise
 
 
 def inside_without_display(windows_build):

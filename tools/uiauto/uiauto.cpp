@@ -109,6 +109,17 @@ int Dismiss(char** args) {
     return 1;
 }
 
+// enabled TITLE 0|1: the window takes input (1) or is disabled (0).
+int Enabled(char** args) {
+    HWND window = FindOrComplain(args[0]);
+    if (window == nullptr) return 1;
+    const int expected = std::atoi(args[1]) != 0 ? 1 : 0;
+    const int actual = IsWindowEnabled(window) ? 1 : 0;
+    if (actual == expected) return 0;
+    std::fprintf(stderr, "uiauto: \"%s\" is %s\n", args[0], actual ? "enabled" : "disabled");
+    return 1;
+}
+
 struct Command {
     const char* name;
     int argCount;
@@ -123,6 +134,7 @@ const Command Commands[] = {
     {"close", 1, "close TITLE            post WM_CLOSE to the window", Close},
     {"click", 2, "click TITLE ID         send BM_CLICK to its button with control id ID", Click},
     {"dismiss", 3, "dismiss TITLE ID SECONDS  click button ID, wait until that window is gone", Dismiss},
+    {"enabled", 2, "enabled TITLE 0|1      the window is disabled (0) or enabled (1)", Enabled},
 };
 
 int Usage() {
