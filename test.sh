@@ -19,6 +19,7 @@ step() {  # step NAME COMMAND...
 
 step "unit tests" cmake --workflow --preset native
 step "unit tests under sanitizers" cmake --workflow --preset native-sanitize
+step "bounded fuzz run of the library" fuzz/run.sh 60
 step "32-bit Windows build" cmake --workflow --preset windows-x86
 step "64-bit Windows build" cmake --workflow --preset windows-x64
 step "the program and the library under Wine" cmake --workflow --preset wine

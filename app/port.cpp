@@ -14,6 +14,12 @@ int32_t OpenSelectedPort() {
     std::snprintf(PortMode, sizeof PortMode, "%s:9600,n,8,1", name);
     // No handshake leaves RTS to the exchange; 0, 0 keeps the driver's queues.
     PortHandle = ComOpen(PortMode, HandshakeNone, 0, 0);
+    // Applying the settings raises DTR. Left on, the first exchange's first
+    // clock pulse would have no rising edge: D0 would never reach the 4094,
+    // whose outputs would show a wrong byte until the next poll, and every
+    // input bit would come in one place late. With DTR off the first exchange
+    // after an open is like every other.
+    if (PortHandle > 0) ComSetDTR(PortHandle, 0);
     return 0;
 }
 

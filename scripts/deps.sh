@@ -19,6 +19,10 @@ want xvfb /usr/bin/Xvfb
 want python3 /usr/bin/python3
 want util-linux /usr/bin/unshare
 want file /usr/bin/file
+want libbenchmark-dev /usr/include/benchmark/benchmark.h
+want clang /usr/bin/clang++
+want libclang-rt-14-dev /usr/lib/llvm-14/lib/clang/14.0.6/lib/linux/libclang_rt.fuzzer-x86_64.a
+want python3-matplotlib /usr/lib/python3/dist-packages/matplotlib/__init__.py
 for extra in "$@"; do want "${extra%%=*}" "${extra#*=}"; done
 
 if [ ${#need[@]} -gt 0 ]; then

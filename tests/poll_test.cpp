@@ -169,6 +169,21 @@ TEST_F(PollTest, OpenSelectedPortOpensTheListedPortAt9600n81) {
     }
 }
 
+TEST_F(PollTest, TheFirstPollAfterAnOpenIsAlreadyRight) {
+    // The driver raises DTR when the port is set up; the first exchange must
+    // still clock D0 into the 4094 and read D0 first from the 4021.
+    ComClose(PortHandle);
+    fakewindow::SetText(IdPortList, "Com3");
+    BoardSetInputByte(board, 0xA5);
+    for (int id : {1, 8}) fakewindow::SetCheck(id, BST_CHECKED);  // 0x81
+    OpenSelectedPort();
+    ASSERT_GT(PortHandle, 0);
+    Poll();
+    EXPECT_EQ(BoardOutputByte(board), 0x81);
+    EXPECT_EQ(InputByte, 0xA5);
+    EXPECT_EQ(Boxes(CheckedInputBoxes()), Boxes({20, 22, 25, 27}));
+}
+
 TEST_F(PollTest, OpenSelectedPortLeavesNoPortWhenTheDeviceIsMissing) {
     fakewindow::SetText(IdPortList, "Com7");
     OpenSelectedPort();
