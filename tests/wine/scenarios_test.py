@@ -174,8 +174,9 @@ class Run:
                              capture_output=True, text=True)
         text = subprocess.run([sys.executable, self.checker, self.log_path(port), "--quiet"],
                               capture_output=True, text=True).stdout
-        expect(out.returncode == 0, "checker on com%d.log" % port, "exit %d\n%s%s" % (out.returncode, text,
-                                                                                         out.stderr), "exit 0")
+        shown = "".join(text.splitlines(True)[:12])
+        expect(out.returncode == 0, "checker on com%d.log" % port, "exit %d (first lines below)\n%s%s"
+               % (out.returncode, shown, out.stderr), "exit 0")
         with open(os.path.join(self.board_dir, "com%d.json" % port)) as f:
             summary = json.load(f)["summary"]
         # The program drops DTR after each open, so even the first exchange
@@ -221,14 +222,14 @@ def no_com3(run):
     expect(run.requests(5) == [], "Com5 before it was chosen", run.requests(5), "never opened")
     run.choose("Com5")
     run.press_set_com_port()
-    run.wait_inputs(0xA5, 5)
+    run.wait_inputs(0x4B, 5)
     run.ui("absent", ERROR_TITLE, "1")
     count = len(run.exchanges(5))
     run.wait_for(lambda: len(run.exchanges(5)) >= count + 5, 3, "five more polls on Com5")
-    print("SetComPort to Com5: polling, input boxes show A5")
+    print("SetComPort to Com5: polling, input boxes show 4B")
     run.close()
     summary = run.checked(5)
-    expect(set(summary["inputs_read"]) == {"A5"}, "bytes read on Com5", summary["inputs_read"], "A5 only")
+    expect(set(summary["inputs_read"]) == {"4B"}, "bytes read on Com5", summary["inputs_read"], "4B only")
 
 
 def outputs_and_inputs(run):
@@ -284,7 +285,7 @@ def reopen_and_choose(run):
 
     run.choose("Com255")
     run.press_set_com_port()
-    run.wait_inputs(0x5A, 5)
+    run.wait_inputs(0xB4, 5)
     expect(run.requests(3)[-1][1] == "CLOSE", "Com3's last request", run.requests(3)[-1], "CLOSE")
     print("Com255 set: its board answers, Com3 closed")
     run.close()
@@ -347,7 +348,7 @@ def port_pulled(run):
     run.start()
     run.set_outputs(0x0F)
     run.wait_inputs(0x0F)
-    run.control("com3 inputs loopback\ncom3 fail 1\ncom4 inputs C3\n")
+    run.control("com3 inputs loopback\ncom3 fail 1\ncom4 inputs 1E\n")
     run.wait_inputs(0x00)
     time.sleep(0.5)
     expect(run.process.poll() is None, "the program after the port was pulled", "ended", "running")
@@ -356,9 +357,9 @@ def port_pulled(run):
     print("Com3 pulled: %d requests failed, input boxes cleared, the program runs on" % len(failed))
     run.choose("Com4")
     run.press_set_com_port()
-    run.wait_inputs(0xC3, 5)
+    run.wait_inputs(0x1E, 5)
     run.ui("absent", ERROR_TITLE, "1")
-    print("Com4 set: its board answers C3")
+    print("Com4 set: its board answers 1E")
     run.choose(MISSING_PORT)
     run.press_set_com_port()
     run.ui("error-box", TITLE, "10")
@@ -397,11 +398,11 @@ def keyboard_and_layout(run):
 
 SCENARIOS = {
     # name: (what the sandbox maps, the scenario)
-    "no_com3": (["--board", "5=A5"], no_com3),
+    "no_com3": (["--board", "5=4B"], no_com3),
     "outputs_and_inputs": (["--board", "3=loopback"], outputs_and_inputs),
-    "reopen_and_choose": (["--board", "3=loopback", "--board", "4=3C", "--board", "255=5A"], reopen_and_choose),
+    "reopen_and_choose": (["--board", "3=loopback", "--board", "4=3C", "--board", "255=B4"], reopen_and_choose),
     "failed_port_change": (["--board", "3=loopback"], failed_port_change),
-    "port_pulled": (["--board", "3=loopback", "--board", "4=C3"], port_pulled),
+    "port_pulled": (["--board", "3=loopback", "--board", "4=1E"], port_pulled),
     "keyboard_and_layout": ([], keyboard_and_layout),
 }
 
