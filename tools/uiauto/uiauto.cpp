@@ -793,6 +793,51 @@ int ErrorBox(char** args) {
     return found.count == 0 ? 0 : 1;
 }
 
+// screenshot TITLE FILE: the window as it stands on the screen, frame and
+// all, saved as a 24-bit BMP.
+int Screenshot(char** args) {
+    HWND window = FindOrComplain(args[0]);
+    if (window == nullptr) return 1;
+    RECT r;
+    GetWindowRect(window, &r);
+    const int width = r.right - r.left, height = r.bottom - r.top;
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height;  // bottom-up, as a BMP file stores it
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    const bool copied = BitBlt(memory, 0, 0, width, height, screen, r.left, r.top, SRCCOPY) != 0;
+    GdiFlush();
+    const DWORD stride = ((static_cast<DWORD>(width) * 3 + 3) / 4) * 4;
+    const DWORD imageSize = stride * static_cast<DWORD>(height);
+    BITMAPFILEHEADER file = {};
+    file.bfType = 0x4D42;  // "BM"
+    file.bfOffBits = sizeof file + sizeof info.bmiHeader;
+    file.bfSize = file.bfOffBits + imageSize;
+    FILE* out = copied ? std::fopen(args[1], "wb") : nullptr;
+    bool written = out != nullptr && std::fwrite(&file, sizeof file, 1, out) == 1 &&
+                   std::fwrite(&info.bmiHeader, sizeof info.bmiHeader, 1, out) == 1 &&
+                   std::fwrite(bits, 1, imageSize, out) == imageSize;
+    if (out != nullptr) written = std::fclose(out) == 0 && written;
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    if (!written) {
+        std::fprintf(stderr, "uiauto: cannot %s\n", copied ? "write the picture" : "copy the screen");
+        return 1;
+    }
+    std::printf("%dx%d at (%ld,%ld)\n", width, height, r.left, r.top);
+    return 0;
+}
+
 struct Command {
     const char* name;
     int argCount;
@@ -819,6 +864,7 @@ const Command Commands[] = {
     {"walk", 3, "walk TITLE KEY COUNT   type KEY COUNT times, print the focus after each", Walk},
     {"choose", 2, "choose TITLE ITEM      pick ITEM in the port list with mouse and keys", Choose},
     {"error-box", 2, "error-box TITLE SECONDS  wait for the port error box and check it and TITLE", ErrorBox},
+    {"screenshot", 2, "screenshot TITLE FILE  save the window as it stands on the screen as a BMP", Screenshot},
 };
 
 int Usage() {
