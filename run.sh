@@ -30,6 +30,9 @@
 #                      Its control file and log are in the directory printed.
 #   --demo             play the demo on a virtual display even if DISPLAY is set
 #   --screenshot PATH  where the demo saves the window (default docs/screenshot.png)
+#   --hold SECONDS     the demo leaves the program polling this long before it
+#                      closes the window, so that the board's log (summed up at
+#                      the end: exchange time, poll period) covers more polls
 #   --build-dir DIR    where to build (default build/: DIR/windows-x64, DIR/wine)
 #   --no-build         use what is built already
 #   -h, --help         this text
@@ -42,6 +45,7 @@ usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; }
 build_dir=build
 screenshot=docs/screenshot.png
 demo=0
+hold=0
 build=1
 devices=()
 boards=()
@@ -51,6 +55,7 @@ while [ $# -gt 0 ]; do
     --board) boards+=("${2:?--board needs N=INPUTS}"); shift 2 ;;
     --demo) demo=1; shift ;;
     --screenshot) screenshot=${2:?--screenshot needs a path}; shift 2 ;;
+    --hold) hold=${2:?--hold needs seconds}; shift 2 ;;
     --build-dir) build_dir=${2:?--build-dir needs a directory}; shift 2 ;;
     --no-build) build=0; shift ;;
     -h | --help) usage; exit 0 ;;
@@ -107,7 +112,7 @@ if [ "$demo" -eq 0 ]; then
 fi
 
 # The demo, on a display of its own.
-demo_args=(--port "$demo_port")
+demo_args=(--port "$demo_port" --hold "$hold")
 [ "$demo_loopback" -eq 0 ] || demo_args+=(--loopback)
 mkdir -p "$(dirname "$screenshot")"
 screenshot=$(cd "$(dirname "$screenshot")" && pwd)/$(basename "$screenshot")

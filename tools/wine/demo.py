@@ -2,13 +2,14 @@
 """A short demonstration of serio8 under Wine without a screen: run by
 run.sh inside the sandbox, on the sandbox's virtual display.
 
-    demo.py WINDOWS_BUILD SCREENSHOT [--port N] [--loopback]
+    demo.py WINDOWS_BUILD SCREENSHOT [--port N] [--loopback] [--hold SECONDS]
 
 Starts the program (and sets the port to ComN, if not Com3), sets the output boxes to 01, 80 and A5 with mouse clicks
 (through uiauto) and reads the input boxes after each. With --loopback (a
 virtual board whose inputs are wired to its outputs) the inputs must follow
 the outputs; on a real board they show whatever its inputs see. Saves the
-window as a PNG, closes it and prints what it saw. Exit code 0 when all of
+window as a PNG, leaves the program polling for --hold seconds (to gather
+polls for the board's log), closes it and prints what it saw. Exit code 0 when all of
 that worked.
 """
 import argparse
@@ -111,6 +112,9 @@ def demo(args):
         bmp_to_png(bmp, args.screenshot)
         os.unlink(bmp)
         print("screenshot of the window: %s" % args.screenshot)
+        if args.hold > 0:
+            print("polling on for %g s" % args.hold, flush=True)
+            time.sleep(args.hold)
         ui(uiauto, "close", TITLE)
         code = process.wait(timeout=30)
         print("window closed, serio8 ended with exit code %d" % code)
@@ -135,6 +139,7 @@ def main():
     parser.add_argument("screenshot")
     parser.add_argument("--port", type=int, default=3)
     parser.add_argument("--loopback", action="store_true")
+    parser.add_argument("--hold", type=float, default=0, metavar="SECONDS")
     return demo(parser.parse_args())
 
 
