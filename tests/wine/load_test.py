@@ -283,8 +283,9 @@ def scenario_pulled(session, results):
            % " ".join("%02X" % r for r in sorted(readings)))
     trips = session.ping(10, 50, 5000)
     expect(trips["failed"] == 0 and session.alive(), "while pulled the window should answer: %s" % trips)
-    print("pulled: inputs cleared, %d round trips answered (median %.0f us, max %.0f us)"
-          % (trips["ok"], trips["median_us"], trips["max_us"]), flush=True)
+    print("pulled: the input boxes show %s, %d round trips answered (median %.0f us, max %.0f us)"
+          % (" ".join("%02X" % r for r in sorted(readings)), trips["ok"], trips["median_us"], trips["max_us"]),
+          flush=True)
 
     session.control("com3 inputs 3C\n")
     time.sleep(1.0)
@@ -299,7 +300,7 @@ def scenario_pulled(session, results):
     expect(seen == 0x96, "after SetComPort the loopback board should give back 96, got %02X" % seen)
     walk_outputs(session, 2.0)  # polls for the checker after the change
     expect(session.alive(), "the program should still run")
-    print("after SetComPort: the boxes follow the board (3C, then loopback 96)", flush=True)
+    print("after SetComPort: the input boxes show %02X with the loopback board given 96" % seen, flush=True)
 
 
 def scenario_slow(session, results):
@@ -365,8 +366,8 @@ def scenario_changes(session, results):
 
 
 def memory_noise(session, samples=10, gap=0.5):
-    """How much the figures move while the program just polls: the spread of
-    a few samples half a second apart."""
+    """Noise: how far the figures move while the program just polls, the
+    spread of ten samples half a second apart."""
     figures = [session.memory() for _ in range(samples) if time.sleep(gap) is None]
     return {key: max(f[key] for f in figures) - min(f[key] for f in figures)
             for key in ("RssAnon", "VmData", "VmRSS", "server")}
@@ -376,6 +377,7 @@ def scenario_soak(session, results, seconds):
     session.control("com3 inputs loopback\n")
     warm_up = min(10.0, seconds / 6)
     walk_outputs(session, warm_up)
+    results["noise"] = memory_noise(session)
     results["memory"] = [(0.0, session.memory())]
     results["cpu_start"] = (time.monotonic(),) + session.cpu_seconds()
     results["soak_start_ns"] = time.monotonic_ns()
@@ -550,9 +552,8 @@ def judge_soak(results, data, seconds):
     memory = results["memory"]
     for key, what in (("RssAnon", "RssAnon (private memory)"), ("server", "wineserver VmRSS")):
         series = [m[key] for _, m in memory]
-        # Noise: the largest move from one sample (10 s) to the next.
-        steps = [abs(b - a) for a, b in zip(series, series[1:])]
-        judge_growth(what, series[0], series[-1], max(steps) if steps else 0)
+        judge_growth(what, series[0], series[-1], results["noise"][key])
+        print("  %s every 10 s: %s KiB" % (what, " ".join("%.0f" % (v / KIB) for v in series)))
     first, last = memory[0][1], memory[-1][1]
     print("VmData %.0f -> %.0f KiB, VmRSS %.0f -> %.0f KiB, descriptors %d -> %d" % (
         first["VmData"] / KIB, last["VmData"] / KIB, first["VmRSS"] / KIB, last["VmRSS"] / KIB,
