@@ -309,6 +309,14 @@ def failed_port_change(run):
     pressed = time.monotonic_ns()
     run.press_set_com_port()
     print(run.ui("error-box", TITLE, "10"))
+    # While the box shows, the main window takes no input: a click on an
+    # output box turns nothing.
+    run.ui("press", TITLE, str(OUTPUT_BOX[0]))
+    time.sleep(0.5)
+    shown = run.boxes()
+    expect(shown == "outputs A5 inputs A5", "boxes after a click while the error box shows", shown,
+           "outputs A5 inputs A5")
+    run.ui("wait", ERROR_TITLE, "1")
     closes = [t for t, e in run.requests(3) if e == "CLOSE" and t >= pressed]
     expect(len(closes) == 1, "Com3 closes after the press", len(closes), 1)
     closed = closes[0]
