@@ -93,6 +93,10 @@ def private_dev(real_devices):
         os.makedirs(os.path.dirname(device), exist_ok=True)
         open(device, "w").close()
         subprocess.check_call(["mount", "--bind", source, device])
+    # Everything needed from the host's /dev is bound in now; its mount point
+    # would otherwise stay behind in /tmp after every run.
+    subprocess.check_call(["umount", "--lazy", host])
+    os.rmdir(host)
 
 
 def wine_env(prefix):
