@@ -386,7 +386,8 @@ def port_pulled(run):
 
 def keyboard_and_layout(run):
     """The window as built, the focus moves of Tab and Shift+Tab, the space
-    bar on an output box; no port at all, and the close in that state."""
+    bar on an output box; no Com3, so no port at all, and the close in that
+    state. A board waits on Com4, which nothing may open."""
     run.start()
     print(run.ui("check-layout", TITLE))
     cycle = "1 2 3 4 5 6 7 8 38 39"
@@ -407,6 +408,7 @@ def keyboard_and_layout(run):
     run.ui("set-check", TITLE, "27", "1")
     run.wait_inputs(0x00, 1)
     run.close()
+    expect(run.requests(4) == [], "the board on Com4, never chosen", run.requests(4)[:4], "never opened")
 
 
 SCENARIOS = {
@@ -416,7 +418,7 @@ SCENARIOS = {
     "reopen_and_choose": (["--board", "3=loopback", "--board", "4=3C", "--board", "255=B4"], reopen_and_choose),
     "failed_port_change": (["--board", "3=loopback"], failed_port_change),
     "port_pulled": (["--board", "3=loopback", "--board", "4=1E"], port_pulled),
-    "keyboard_and_layout": ([], keyboard_and_layout),
+    "keyboard_and_layout": (["--board", "4=FF"], keyboard_and_layout),
 }
 
 
