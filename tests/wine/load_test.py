@@ -43,7 +43,6 @@ import time
 
 TITLE = "Seriell I/O Steuerung 8-Bit"
 KIB = 1024
-MIB = 1024 * 1024
 TICKS = os.sysconf("SC_CLK_TCK")
 # Outputs the soak and the slow driver walk through: single bits both ends,
 # alternating patterns, all and none.
