@@ -35,6 +35,12 @@ HWND FindOrComplain(const char* title) {
     return window;
 }
 
+HWND ControlOrComplain(HWND window, const char* title, const char* id) {
+    HWND control = GetDlgItem(window, std::atoi(id));
+    if (control == nullptr) std::fprintf(stderr, "uiauto: \"%s\" has no control %s\n", title, id);
+    return control;
+}
+
 DWORD Milliseconds(const char* seconds) { return static_cast<DWORD>(std::atof(seconds) * 1000.0); }
 
 // wait TITLE SECONDS: until a window with the title exists.
@@ -89,11 +95,8 @@ int Close(char** args) {
 int Click(char** args) {
     HWND window = FindOrComplain(args[0]);
     if (window == nullptr) return 1;
-    HWND button = GetDlgItem(window, std::atoi(args[1]));
-    if (button == nullptr) {
-        std::fprintf(stderr, "uiauto: \"%s\" has no control %s\n", args[0], args[1]);
-        return 1;
-    }
+    HWND button = ControlOrComplain(window, args[0], args[1]);
+    if (button == nullptr) return 1;
     SendMessageA(button, BM_CLICK, 0, 0);
     return 0;
 }
@@ -103,11 +106,8 @@ int Click(char** args) {
 int Dismiss(char** args) {
     HWND window = FindOrComplain(args[0]);
     if (window == nullptr) return 1;
-    HWND button = GetDlgItem(window, std::atoi(args[1]));
-    if (button == nullptr) {
-        std::fprintf(stderr, "uiauto: \"%s\" has no control %s\n", args[0], args[1]);
-        return 1;
-    }
+    HWND button = ControlOrComplain(window, args[0], args[1]);
+    if (button == nullptr) return 1;
     SendMessageA(button, BM_CLICK, 0, 0);
     const DWORD limit = Milliseconds(args[2]);
     for (DWORD waited = 0;; waited += StepMs) {
@@ -530,11 +530,8 @@ int WaitInputs(char** args) {
 int SetCheck(char** args) {
     HWND main = FindOrComplain(args[0]);
     if (main == nullptr) return 1;
-    HWND box = GetDlgItem(main, std::atoi(args[1]));
-    if (box == nullptr) {
-        std::fprintf(stderr, "uiauto: \"%s\" has no control %s\n", args[0], args[1]);
-        return 1;
-    }
+    HWND box = ControlOrComplain(main, args[0], args[1]);
+    if (box == nullptr) return 1;
     Ask(box, BM_SETCHECK, std::atoi(args[2]) != 0 ? BST_CHECKED : BST_UNCHECKED);
     return 0;
 }
@@ -637,12 +634,6 @@ bool ClickWindow(HWND window) {
     events[1].mi.dwFlags |= MOUSEEVENTF_LEFTDOWN;
     events[2].mi.dwFlags |= MOUSEEVENTF_LEFTUP;
     return SendInput(3, events, sizeof(INPUT)) == 3;
-}
-
-HWND ControlOrComplain(HWND window, const char* title, const char* id) {
-    HWND control = GetDlgItem(window, std::atoi(id));
-    if (control == nullptr) std::fprintf(stderr, "uiauto: \"%s\" has no control %s\n", title, id);
-    return control;
 }
 
 // press TITLE ID: a mouse click on the control, e.g. the SetComPort button
