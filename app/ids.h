@@ -4,6 +4,8 @@
 #ifndef SERIO8_IDS_H
 #define SERIO8_IDS_H
 
+#include <windows.h>
+
 enum ControlId {
     IdOutputHeading = 0,
     IdOutD7 = 1, IdOutD6 = 2, IdOutD5 = 3, IdOutD4 = 4,
@@ -28,7 +30,7 @@ enum { CmdFocusNext = 100, CmdFocusPrevious = 101 };
 // Posted by the main window to itself so that the event loop's wait returns
 // when a press or the close request reached the window outside the loop's
 // dispatch (a message sent by another program arrives inside the wait).
-enum { WakeUpMessage = 0x8000 + 1 };  // WM_APP + 1
+enum { WakeUpMessage = WM_APP + 1 };
 
 // The main window's icon.
 enum { IconId = 1 };

@@ -3,6 +3,8 @@
 #include "comport.h"
 #include "handle.h"
 
+#include <cstddef>
+
 namespace {
 
 // The error bits that the line-status word reports, at their own places.
@@ -83,7 +85,7 @@ int32_t ComLineStatus(int32_t handle) {
     if (!QueryErrors(handle, errors, stat)) return 0;
     int32_t word = static_cast<int32_t>(errors & ReportedErrors);
     const DWORD holds[] = {stat.fCtsHold, stat.fDsrHold, stat.fRlsdHold, stat.fXoffHold, stat.fXoffSent};
-    for (int i = 0; i < 5; ++i) {
+    for (size_t i = 0; i < sizeof holds / sizeof holds[0]; ++i) {
         if (holds[i] != 0) word |= FirstHoldBit << i;
     }
     return word;

@@ -26,23 +26,30 @@ bool BuildDevicePath(const char* mode, char (&path)[DevicePrefixLength + MaxDevi
     return true;
 }
 
-// Writes only the handshake fields; everything else in the block stays as the
-// driver and the mode string left it.
+// The presets, indexed by their selector. Each writes only its own fields;
+// everything else in the block stays as the driver and the mode string left it.
+struct HandshakePreset {
+    bool rtsCts;      // writes fRtsControl and fOutxCtsFlow
+    DWORD rtsControl;
+    DWORD ctsFlow;
+    bool xonXoff;     // writes fOutX, fInX, the characters and the limits
+};
+const HandshakePreset HandshakePresets[] = {
+    {true, RTS_CONTROL_DISABLE, 0, false},    // HandshakeNone: RTS is the caller's to switch
+    {true, RTS_CONTROL_ENABLE, 0, false},     // HandshakeRtsOn
+    {true, RTS_CONTROL_HANDSHAKE, 1, false},  // HandshakeRtsCts
+    {false, 0, 0, true},                      // HandshakeXonXoff
+};
+const int32_t PresetCount = static_cast<int32_t>(sizeof HandshakePresets / sizeof HandshakePresets[0]);
+
 void ApplyHandshake(DCB& dcb, int32_t handshake, int32_t rxQueue) {
-    switch (handshake) {
-    case HandshakeNone:
-        dcb.fRtsControl = RTS_CONTROL_DISABLE;
-        dcb.fOutxCtsFlow = 0;
-        break;
-    case HandshakeRtsOn:
-        dcb.fRtsControl = RTS_CONTROL_ENABLE;
-        dcb.fOutxCtsFlow = 0;
-        break;
-    case HandshakeRtsCts:
-        dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-        dcb.fOutxCtsFlow = 1;
-        break;
-    case HandshakeXonXoff: {
+    if (handshake < 0 || handshake >= PresetCount) return;  // no preset: the block as built
+    const HandshakePreset& preset = HandshakePresets[handshake];
+    if (preset.rtsCts) {
+        dcb.fRtsControl = preset.rtsControl;
+        dcb.fOutxCtsFlow = preset.ctsFlow;
+    }
+    if (preset.xonXoff) {
         dcb.fOutX = 1;
         dcb.fInX = 1;
         dcb.XonChar = 0x11;   // DC1
@@ -52,10 +59,6 @@ void ApplyHandshake(DCB& dcb, int32_t handshake, int32_t rxQueue) {
         const int32_t tenth = rxQueue / 10;
         dcb.XonLim = static_cast<WORD>(static_cast<uint32_t>(tenth) & 0xFFFFu);
         dcb.XoffLim = static_cast<WORD>(static_cast<uint32_t>(tenth) * 7u & 0xFFFFu);
-        break;
-    }
-    default:
-        break;
     }
 }
 

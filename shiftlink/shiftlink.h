@@ -22,7 +22,7 @@ int32_t ShiftExchange();
 // Busy-waits until the performance counter shows that at least `microseconds`
 // have passed, never sleeping or yielding; 0 or less returns after one
 // reading. Falls back to the standard steady clock when the counter's
-// frequency cannot be had. Returns 0.
+// frequency cannot be had or the counter does not answer. Returns 0.
 int32_t DelayMicroseconds(int32_t microseconds);
 
 #endif

@@ -245,6 +245,7 @@ TEST_F(ComOpenTest, XonXoffLimitsDivideFirstAndKeepTheLow16Bits) {
     const LimitCase cases[] = {
         {15, 1, 7}, {9, 0, 0}, {0, 0, 0}, {995, 99, 693}, {1000, 100, 700},
         {700000, 4464, 31248},  // 70000 and 490000, each cut to 16 bits
+        {-15, 0xFFFF, 0xFFF9},  // -1 and -7 toward zero, cut to 16 bits
     };
     for (const LimitCase& c : cases) {
         SCOPED_TRACE(::testing::Message() << "receive queue " << c.rxQueue);

@@ -179,6 +179,7 @@ typedef struct HWND__* HWND;
 #define BST_UNCHECKED 0
 #define BST_CHECKED 1
 #define WM_GETTEXT 0x000D
+#define WM_APP 0x8000
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI KillTimer(HWND window, UINT_PTR id);
 
