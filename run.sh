@@ -29,7 +29,8 @@
 #                      inputs fixed to a byte in hex (D7..D0), e.g. --board 4=A5.
 #                      Its control file and log are in the directory printed.
 #   --demo             play the demo on a virtual display even if DISPLAY is set
-#   --screenshot PATH  where the demo saves the window (default docs/screenshot.png)
+#   --screenshot PATH  where the demo saves the window (default BUILD_DIR/screenshot.png;
+#                      docs/screenshot.png is the README's picture)
 #   --hold SECONDS     the demo leaves the program polling this long before it
 #                      closes the window, so that the board's log (summed up at
 #                      the end: exchange time, poll period) covers more polls
@@ -43,7 +44,7 @@ root=$(pwd)
 usage() { sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//'; }
 
 build_dir=build
-screenshot=docs/screenshot.png
+screenshot=
 demo=0
 hold=0
 build=1
@@ -62,6 +63,7 @@ while [ $# -gt 0 ]; do
     *) echo "run.sh: unknown option $1 (see ./run.sh --help)" >&2; exit 2 ;;
     esac
 done
+[ -n "$screenshot" ] || screenshot=$build_dir/screenshot.png
 [ -n "${DISPLAY:-}" ] || demo=1
 
 # ComN of each real device; Com3 gets the loopback board unless one is there.
@@ -69,10 +71,10 @@ sandbox_args=()
 com3_real=0
 demo_port=3
 demo_loopback=1
-for spec in ${devices[@]+"${devices[@]}"}; do
-    number=${spec%%=*}
-    device=${spec#*=}
-    if ! [[ $number =~ ^[0-9]+$ ]] || [ "$number" -lt 1 ] || [ "$number" -gt 255 ] || [ "$device" = "$spec" ]; then
+for mapping in ${devices[@]+"${devices[@]}"}; do
+    number=${mapping%%=*}
+    device=${mapping#*=}
+    if ! [[ $number =~ ^[0-9]+$ ]] || [ "$number" -lt 1 ] || [ "$number" -gt 255 ] || [ "$device" = "$mapping" ]; then
         echo "run.sh: --device takes N=DEVICE with N from 1 to 255, e.g. 3=/dev/ttyUSB0" >&2
         exit 2
     fi
@@ -87,7 +89,7 @@ for spec in ${devices[@]+"${devices[@]}"}; do
     if [ "$demo_loopback" -eq 1 ]; then demo_port=$number; demo_loopback=0; fi
 done
 [ "$com3_real" -eq 1 ] || boards=("3=loopback" ${boards[@]+"${boards[@]}"})
-for spec in ${boards[@]+"${boards[@]}"}; do sandbox_args+=(--board "$spec"); done
+for mapping in ${boards[@]+"${boards[@]}"}; do sandbox_args+=(--board "$mapping"); done
 
 mkdir -p "$build_dir"
 build_dir=$(cd "$build_dir" && pwd)

@@ -492,8 +492,11 @@ def judge_slow(results, data):
               % (phase["delay_us"], len(xs), median(durations) / 1e6, median(periods) / 1e6, min(periods) / 1e6,
                  max(periods) / 1e6, min(gaps) / 1e6, median(gaps) / 1e6))
         expect(min(gaps) >= 0, "exchanges overlap: one began %.3f ms before the previous ended" % (-min(gaps) / 1e6))
-        expect(min(periods) >= min(durations), "two polls came closer than one exchange: %.1f ms apart"
-               % (min(periods) / 1e6))
+        if median(durations) < 50e6:
+            # With time to spare in every period, a pile-up would show as
+            # polls closer than half a period.
+            expect(min(periods) >= 50e6, "two polls came %.1f ms apart though an exchange takes %.1f ms"
+                   % (min(periods) / 1e6, median(durations) / 1e6))
         # Piled-up polls would run back to back: shorter periods than the
         # timer's when the exchange is shorter than it, or bursts after it.
         expect(abs(median(periods) - expected_period) <= 0.2 * expected_period,

@@ -223,22 +223,22 @@ def parse():
     if not args.command:
         parser.error("no command")
     args.ports = []
-    for spec in args.com:
-        number, _, device = spec.partition("=")
+    for mapping in args.com:
+        number, _, device = mapping.partition("=")
         if not number.isdigit() or not 1 <= int(number) <= 255:
-            parser.error("--com takes a port number 1..255: %s" % spec)
+            parser.error("--com takes a port number 1..255: %s" % mapping)
         args.ports.append((int(number), device))
     args.boards = []
-    for spec in args.board:
-        number, _, inputs = spec.partition("=")
+    for mapping in args.board:
+        number, _, inputs = mapping.partition("=")
         if not number.isdigit() or not 1 <= int(number) <= 255:
-            parser.error("--board takes a port number 1..255: %s" % spec)
+            parser.error("--board takes a port number 1..255: %s" % mapping)
         if inputs != "loopback":
             try:
                 if not 0 <= int(inputs, 16) <= 0xFF:
                     raise ValueError
             except ValueError:
-                parser.error("--board N=loopback or N=HEX (00..FF): %s" % spec)
+                parser.error("--board N=loopback or N=HEX (00..FF): %s" % mapping)
         number = int(number)
         if any(n == number and device for n, device in args.ports):
             parser.error("Com%d cannot be a real device and a virtual board at once" % number)
