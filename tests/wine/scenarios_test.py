@@ -158,6 +158,8 @@ class Run:
             return []
         out = subprocess.run([sys.executable, self.checker, self.log_path(port), "--json", "-"],
                              capture_output=True, text=True)
+        if out.returncode == 2:
+            raise Failed("the checker cannot read %s: %s" % (self.log_path(port), out.stderr.strip()))
         return json.loads(out.stdout)["exchanges"]
 
     def wait_for(self, condition, seconds, what):

@@ -57,6 +57,10 @@ def parse(lines):
     events = []
     outputs = []
     for number, raw in enumerate(lines, 1):
+        # The board may still be writing the last line of a log read while
+        # the program runs: a line without its newline is not there yet.
+        if number == len(lines) and not raw.endswith("\n"):
+            break
         line = raw.strip()
         if number == 1:
             if line != HEADER:

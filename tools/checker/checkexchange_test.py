@@ -221,6 +221,16 @@ class BadLogs(unittest.TestCase):
                 with contextlib.redirect_stderr(io.StringIO()):
                     self.assertEqual(check(text)[0], 2)
 
+    def test_a_last_line_still_being_written_is_not_read_yet(self):
+        # A log read while the program runs may end in the middle of a line:
+        # it reads as if that line were not there, not as a broken log.
+        whole = Log().open().run(exchange_steps(0x3C, 0xA5)).text()
+        for cut in [len(checkexchange.HEADER) // 2, len(whole) // 2, len(whole) - 3]:
+            with self.subTest(cut=cut):
+                complete = whole[:whole.rfind("\n", 0, cut) + 1]
+                self.assertEqual(check(whole[:cut]), check(complete))
+                self.assertNotEqual(check(whole[:cut])[0], 2)
+
     def test_comments_and_inputs_are_read(self):
         log = Log().open()
         log.lines.append("%d INPUT 0 1 0 0 A5" % (log.t + 1))
