@@ -417,14 +417,7 @@ def inside(args):
     session = Session(args.windows_build, board_dir)
     try:
         results["memory_start"] = session.memory()
-        if args.scenario == "pulled":
-            scenario_pulled(session, results)
-        elif args.scenario == "slow":
-            scenario_slow(session, results)
-        elif args.scenario == "changes":
-            scenario_changes(session, results)
-        else:
-            scenario_soak(session, results, args.seconds)
+        SCENARIOS[args.scenario][0](session, results, args.seconds)
         expect(session.alive(), "the program should still be running")
         results["exit_code"] = session.close()
     except Failed as failure:
@@ -595,20 +588,26 @@ def run(args):
     print(text, end="")
     expect(rc == 0, "the checker found violations in the board's log")
     if data is not None:
-        if args.scenario == "pulled":
-            judge_pulled(results, data)
-        elif args.scenario == "slow":
-            judge_slow(results, data)
-        elif args.scenario == "changes":
-            judge_changes(results, data)
-        else:
-            judge_soak(results, data, args.seconds)
+        SCENARIOS[args.scenario][1](results, data, args.seconds)
     print("%s took %.0f s" % (args.scenario, time.monotonic() - started))
     if failures:
         print("board directory kept: %s" % board_dir)
         return 1
     shutil.rmtree(board_dir, ignore_errors=True)
     return 0
+
+
+# Each scenario: what it does to the running program, and how its results and
+# the board's log are judged. Only the soak has a length of its own.
+SCENARIOS = {
+    "pulled": (lambda session, results, seconds: scenario_pulled(session, results),
+               lambda results, data, seconds: judge_pulled(results, data)),
+    "slow": (lambda session, results, seconds: scenario_slow(session, results),
+             lambda results, data, seconds: judge_slow(results, data)),
+    "changes": (lambda session, results, seconds: scenario_changes(session, results),
+                lambda results, data, seconds: judge_changes(results, data)),
+    "soak": (scenario_soak, judge_soak),
+}
 
 
 def main():
@@ -623,7 +622,7 @@ def main():
     parser.add_argument("windows_build")
     parser.add_argument("vboard_lib")
     parser.add_argument("checker")
-    parser.add_argument("scenario", choices=["pulled", "slow", "changes", "soak"])
+    parser.add_argument("scenario", choices=list(SCENARIOS))
     parser.add_argument("--seconds", type=int, default=90, help="length of the soak (default 90)")
     args = parser.parse_args()
     for name in ("app/serio8.exe", "tests/wine/win/panelrun.exe", "tools/uiauto/uiauto.exe"):
